@@ -1,0 +1,257 @@
+#include "install_utils/MsiUtil.h"
+
+#include "imdp/StringConv.h"
+#include "imdp/UniqueHandle.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace InstallUtils {
+namespace {
+
+int g_threshold = 2;
+
+std::wstring FormatWide(const wchar_t* format, va_list args)
+{
+    std::vector<wchar_t> buffer(512);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        const int written = _vsnwprintf(buffer.data(), buffer.size() - 1, format, copy);
+        va_end(copy);
+        if (written >= 0 && static_cast<size_t>(written) < buffer.size() - 1)
+            return std::wstring(buffer.data(), static_cast<size_t>(written));
+        if (buffer.size() > (1u << 24))
+            return std::wstring(buffer.data(), buffer.size() - 1);
+        buffer.assign(buffer.size() * 2, L'\0');
+    }
+}
+
+std::string FormatNarrow(const char* format, va_list args)
+{
+    std::vector<char> buffer(512);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, args);
+        const int written = _vsnprintf(buffer.data(), buffer.size() - 1, format, copy);
+        va_end(copy);
+        if (written >= 0 && static_cast<size_t>(written) < buffer.size() - 1)
+            return std::string(buffer.data(), static_cast<size_t>(written));
+        if (buffer.size() > (1u << 24))
+            return std::string(buffer.data(), buffer.size() - 1);
+        buffer.assign(buffer.size() * 2, '\0');
+    }
+}
+
+} // namespace
+
+void SendInfoLine(MSIHANDLE hInstall, const std::wstring& line) noexcept
+{
+    imdp::unique_msi_handle record(MsiCreateRecord(1));
+    if (!record)
+        return;
+    MsiRecordSetStringW(record.get(), 0, line.c_str());
+    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record.get());
+}
+
+int LogThreshold() noexcept
+{
+    return g_threshold;
+}
+
+void SetLogThreshold(int level) noexcept
+{
+    g_threshold = level;
+}
+
+void ApplyLogLevelProperty(MSIHANDLE hInstall)
+{
+    wchar_t empty[1] = {L'\0'};
+    DWORD length = 0;
+    if (MsiGetPropertyW(hInstall, L"CALOGLEVEL", empty, &length) != ERROR_MORE_DATA)
+        return;
+    std::vector<wchar_t> value(length + 1, L'\0');
+    length += 1;
+    if (MsiGetPropertyW(hInstall, L"CALOGLEVEL", value.data(), &length) != ERROR_SUCCESS)
+        return;
+    std::wistringstream parser(std::wstring(value.data(), length));
+    unsigned int level = static_cast<unsigned int>(g_threshold);
+    parser >> level;
+    if (!parser.fail() && level <= 6)
+        g_threshold = static_cast<int>(level);
+}
+
+std::wostream& NullLogSink()
+{
+    static std::wofstream sink("NUL", std::ios::out);
+    return sink;
+}
+
+CMsiUtil::CMsiUtil(MSIHANDLE hInstall, const wchar_t* prefix)
+    : basic_msilog_stream<wchar_t>(hInstall, prefix != nullptr ? prefix : L""), hInstall_(hInstall)
+{
+    ApplyLogLevelProperty(hInstall);
+}
+
+std::wostream& CMsiUtil::log(int level)
+{
+    if (g_threshold != 0 && level >= g_threshold)
+        return *this;
+    return NullLogSink();
+}
+
+void CMsiUtil::writeLine(const std::wstring& text)
+{
+    flush();
+    if (hInstall_ != 0)
+        SendInfoLine(hInstall_, prefix() + L" " + text);
+}
+
+void CMsiUtil::logMessage(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::wstring text = FormatWide(format, args);
+    va_end(args);
+    writeLine(text);
+}
+
+void CMsiUtil::logMessage(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = FormatNarrow(format, args);
+    va_end(args);
+    writeLine(imdp::AnsiToWide(text));
+}
+
+void CMsiUtil::logFields(const char* spec, ...)
+{
+    std::wostringstream line;
+    line << prefix();
+    va_list args;
+    va_start(args, spec);
+    for (const char* letter = spec; *letter != '\0'; ++letter) {
+        switch (*letter) {
+        case 's':
+        case 'S': {
+            const wchar_t* text = va_arg(args, const wchar_t*);
+            line << (text != nullptr ? text : L"(null)") << L' ';
+            break;
+        }
+        case 'I':
+        case 'L':
+            line << va_arg(args, int) << L' ';
+            break;
+        default:
+            break;
+        }
+    }
+    va_end(args);
+    flush();
+    if (hInstall_ != 0)
+        SendInfoLine(hInstall_, line.str());
+}
+
+std::wstring CMsiUtil::getProperty(const wchar_t* name)
+{
+    wchar_t empty[1] = {L'\0'};
+    DWORD length = 0;
+    UINT result = MsiGetPropertyW(hInstall_, name, empty, &length);
+    if (result == ERROR_INVALID_HANDLE)
+        return getPropertyFromDatabase(name);
+    if (result == ERROR_SUCCESS)
+        return std::wstring();
+    if (result != ERROR_MORE_DATA)
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
+    std::vector<wchar_t> value(length + 1, L'\0');
+    length += 1;
+    result = MsiGetPropertyW(hInstall_, name, value.data(), &length);
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, result);
+    return std::wstring(value.data(), length);
+}
+
+std::wstring CMsiUtil::getPropertyFromDatabase(const wchar_t* name)
+{
+    const std::wstring query =
+        std::wstring(L"SELECT `Value` FROM `Property` WHERE Property='") + name + L"'";
+    imdp::unique_msi_handle view;
+    UINT result = MsiDatabaseOpenViewW(hInstall_, query.c_str(), view.put());
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
+    result = MsiViewExecute(view.get(), 0);
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
+    imdp::unique_msi_handle record;
+    if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS)
+        return std::wstring();
+    wchar_t empty[1] = {L'\0'};
+    DWORD length = 0;
+    result = MsiRecordGetStringW(record.get(), 1, empty, &length);
+    if (result == ERROR_SUCCESS)
+        return std::wstring();
+    std::vector<wchar_t> value(length + 1, L'\0');
+    length += 1;
+    result = MsiRecordGetStringW(record.get(), 1, value.data(), &length);
+    MsiViewClose(view.get());
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, result);
+    return std::wstring(value.data(), length);
+}
+
+bool CMsiUtil::setProperty(const wchar_t* name, const wchar_t* value)
+{
+    const UINT result = MsiSetPropertyW(hInstall_, name, value);
+    if (result != ERROR_SUCCESS) {
+        logMessage(L"Failed to set property % s to %s (%u)", name, value, result);
+        return false;
+    }
+    return true;
+}
+
+MSICONDITION CMsiUtil::evaluateCondition(const wchar_t* condition)
+{
+    const MSICONDITION answer = MsiEvaluateConditionW(hInstall_, condition);
+    if (answer == MSICONDITION_ERROR) {
+        logMessage(L"CMsiUtil::evaluateCondition: Unable to evaluate condition '%s'", condition);
+        throw CInstallUtilsException(L"CMsiUtil::evaluateCondition: Unable to evaluate condition", 0);
+    }
+    return answer;
+}
+
+namespace {
+
+template <typename Getter>
+std::wstring ReadPath(MSIHANDLE hInstall, const wchar_t* folder, Getter getter, const wchar_t* error)
+{
+    wchar_t empty[1] = {L'\0'};
+    DWORD length = 0;
+    UINT result = getter(hInstall, folder, empty, &length);
+    if (result != ERROR_MORE_DATA)
+        throw CInstallUtilsException(error, result);
+    std::vector<wchar_t> value(length + 1, L'\0');
+    length += 1;
+    result = getter(hInstall, folder, value.data(), &length);
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(error, result);
+    return std::wstring(value.data(), length);
+}
+
+} // namespace
+
+std::wstring CMsiUtil::getTargetPath(const wchar_t* folder)
+{
+    return ReadPath(hInstall_, folder, MsiGetTargetPathW, L"Unable to get target path");
+}
+
+std::wstring CMsiUtil::getSourcePath(const wchar_t* folder)
+{
+    return ReadPath(hInstall_, folder, MsiGetSourcePathW, L"Unable to get source path");
+}
+
+} // namespace InstallUtils
