@@ -10,8 +10,8 @@ namespace {
 
 const wchar_t kInstallerPolicyKey[] = L"Software\\Policies\\Microsoft\\Windows\\Installer";
 
-// The policy key is shared between the 32-bit and 64-bit registry views, so
-// the plain view of either process sees it.
+// Windows does not redirect the policy key between the 32-bit and 64-bit
+// registry views, so the plain view of either process sees it.
 bool PolicyValueIsOne(HKEY root)
 {
     imdp::unique_hkey key;

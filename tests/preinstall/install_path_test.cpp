@@ -31,6 +31,9 @@ TEST(PackedProductCode, GuidsToTheInstallersPackedForm)
 // Packages installed per machine with the installer's registration actions,
 // so that Wine's installer writes the product's InstallProperties key (in the
 // 64-bit view) with InstallLocation taken from ARPINSTALLLOCATION.
+// The tests run in a 64-bit process, whose plain KEY_READ already opens that
+// view: the KEY_WOW64_64KEY choice the shipped 32-bit library makes under
+// WOW64 is not exercised here.
 class InstallPathTest : public preinstalltest::SessionTest {
 protected:
     std::wstring BuildRegisteredPackage(const std::wstring& name, const std::wstring& installLocation)

@@ -84,9 +84,10 @@ protected:
     }
 };
 
-// Wine's user is an elevated administrator, so the real token answers yes to
-// both questions here; on Windows a standard user would get "0". The double
-// below covers the other kinds of user.
+// Wine's user is an elevated administrator (and its linked token, which
+// Windows would give only to a filtered administrator, reports Administrators
+// too), so the real token answers yes to both questions here; on Windows a
+// standard user would get "0". The double below covers the other kinds of user.
 TEST_F(PrivilegeTest, RealTokenOfTheWineUserIsAnElevatedAdministrator)
 {
     testsupport::ExportLibrary clientca(testsupport::ClientCaPath());
