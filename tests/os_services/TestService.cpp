@@ -9,6 +9,7 @@
 //   stuck        reports STOP_PENDING with one checkpoint and never stops
 //   creep        reports STOP_PENDING with a new checkpoint every 5 ms and never stops
 //
+// In every mode the service can be paused (it then reports SERVICE_PAUSED).
 // Whatever the mode, the service stops when the event
 // "Global\os_test_service_exit_<service name>" is set; the tests use it to
 // clean up services that do not stop.
@@ -34,7 +35,8 @@ void Report(DWORD state, DWORD checkpoint = 0)
 {
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    g_status.dwControlsAccepted =
+        state == SERVICE_RUNNING || state == SERVICE_PAUSED ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE : 0;
     g_status.dwWin32ExitCode = NO_ERROR;
     g_status.dwCheckPoint = checkpoint;
     g_status.dwWaitHint = g_waitHint;
@@ -47,6 +49,12 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*)
     case SERVICE_CONTROL_STOP:
         if (g_mode != L"ignore-stop")
             SetEvent(g_stopRequested);
+        return NO_ERROR;
+    case SERVICE_CONTROL_PAUSE:
+        Report(SERVICE_PAUSED);
+        return NO_ERROR;
+    case SERVICE_CONTROL_CONTINUE:
+        Report(SERVICE_RUNNING);
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;

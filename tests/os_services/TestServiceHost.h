@@ -76,6 +76,15 @@ public:
         }
     }
 
+    void Pause() const
+    {
+        SERVICE_STATUS status = {};
+        if (!ControlService(service_.get(), SERVICE_CONTROL_PAUSE, &status))
+            throw std::runtime_error("ControlService failed: " + std::to_string(GetLastError()));
+        if (!WaitForState(service_.get(), SERVICE_PAUSED, 10000))
+            throw std::runtime_error("the test service did not report paused");
+    }
+
     DWORD State() const { return Query(service_.get()).dwCurrentState; }
 
 private:

@@ -36,11 +36,15 @@ private:
     DWORD pid_ = 0;
 };
 
+// The tests run as a 64-bit process: the shipped 32-bit library under WOW64
+// walks the same snapshot and reads the image of 64-bit processes too, which
+// this run does not show.
 TEST(Process, ParentAndImageOfAChild)
 {
     ChildProcess child;
     EXPECT_EQ(GetCurrentProcessId(), imdp::os::GetParentProcessId(child.pid()));
 
+    // Wine names the volume of its unix root \Device\HarddiskVolumeN as Windows names a disk.
     const std::wstring image = imdp::os::GetProcessImagePath(child.pid());
     EXPECT_EQ(0u, image.find(L"\\Device\\")) << ostest::Narrow(image);
     const std::wstring tail = L"\\os_test_service.exe";

@@ -93,6 +93,25 @@ TEST(WaitForServiceStop, MissingServiceThrows)
     }
 }
 
+// Only a running or stopping service is waited for; any other state is a
+// failure at once.
+TEST(WaitForServiceStop, PausedServiceFailsWithoutWaiting)
+{
+    ostest::TestServiceHost host(L"QvnTestPaused", L"stop");
+    host.Start();
+    host.Pause();
+    FakeClock clock;
+    imdp::os::ScopedServiceWaitClock scope(clock);
+    try {
+        WaitForServiceStop(host.name());
+        FAIL() << "no exception";
+    } catch (const win32_error& e) {
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), e.code());
+        EXPECT_EQ(0u, std::string(e.what()).find(kTimeoutText)) << e.what();
+    }
+    EXPECT_TRUE(clock.sleeps.empty());
+}
+
 // The real clock: the service reports STOP_PENDING with progress for about
 // 1.6 s, then stops.
 TEST(WaitForServiceStop, WaitsForARealStop)
