@@ -53,6 +53,7 @@ void DeleteFolderContents(const std::wstring& folder)
 
 void DeleteEntry(const std::wstring& path, DWORD attributes)
 {
+    // Windows refuses to delete a read-only file, and a read-only folder too.
     ClearReadOnly(path, attributes);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         ThrowLastErrorIf(!DeleteFileW(path.c_str()), "DeleteFileW");

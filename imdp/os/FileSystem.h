@@ -29,7 +29,8 @@ bool IsDotEntry(const std::wstring& name);
 std::vector<std::wstring> CreateDirectories(const std::wstring& path);
 
 // Deletes a file, or a folder with everything in it; read-only files are
-// deleted too. Failures throw win32_error.
+// deleted too. A folder link (junction or symbolic link) in the tree is
+// removed as a link, never followed. Failures throw win32_error.
 void DeleteTree(const std::wstring& path);
 
 } // namespace os
