@@ -78,14 +78,15 @@ struct service_handle_traits {
 };
 
 // Kernel objects whose "no handle" value is NULL (processes, threads, events,
-// mutexes, tokens, snapshots).
+// mutexes, tokens).
 struct kernel_handle_traits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { CloseHandle(h); }
 };
 
-// Kernel objects whose "no handle" value is INVALID_HANDLE_VALUE (CreateFileW).
+// Kernel objects whose "no handle" value is INVALID_HANDLE_VALUE (CreateFileW,
+// CreateToolhelp32Snapshot).
 struct file_handle_traits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
