@@ -102,7 +102,8 @@ TEST_F(RegistryViewTest, SubKeysKeepTheViewAndExtendThePath)
     EXPECT_TRUE(CRegistryKey(KEY_WOW64_32KEY).IsPredefined());
 
     // A key opened for less than KEY_READ passes its own access on.
-    const CRegistryKey narrow = CRegistryKey(KEY_WOW64_64KEY).OpenSubKey(L"Software", KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
+    const CRegistryKey narrow =
+        CRegistryKey(KEY_WOW64_64KEY).OpenSubKey(L"Software", KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
     const CRegistryKey child = narrow.OpenSubKey(L"QvnRegistryKeyTest");
     EXPECT_EQ(static_cast<REGSAM>(KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS), child.Access());
     EXPECT_EQ(L"64", child.QueryString(L"Which"));
