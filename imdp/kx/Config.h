@@ -10,6 +10,8 @@
 namespace imdp {
 namespace kx {
 
+using kxabi::KX_E_NOT_FOUND;
+
 // One named component configuration of the framework.
 class IConfiguration {
 public:

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -31,11 +30,12 @@ public:
 private:
     void Serve();
     HANDLE CreateInstance() const;
+    bool Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, DWORD& transferred) const;
 
     std::wstring name_;
     AnswerFn answer_;
-    std::atomic<bool> stopping_{false};
     HANDLE ready_ = nullptr;
+    HANDLE stop_ = nullptr;
     mutable std::mutex mutex_;
     std::vector<kxabi::KxIpcRequest> requests_;
     std::thread thread_;
