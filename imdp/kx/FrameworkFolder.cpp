@@ -25,6 +25,13 @@ std::wstring FrameworkFolder(size_t reserve)
                          &read) != ERROR_SUCCESS)
         return std::wstring();
     std::wstring folder(buffer.data());
+    if (type == REG_EXPAND_SZ && !folder.empty()) {
+        wchar_t expanded[MAX_PATH] = {};
+        const DWORD length = ExpandEnvironmentStringsW(folder.c_str(), expanded, MAX_PATH);
+        if (length == 0 || length > MAX_PATH)
+            return std::wstring();
+        folder = expanded;
+    }
     if (folder.empty())
         return folder;
     if (folder.back() != L'\\')

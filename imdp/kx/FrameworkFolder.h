@@ -11,7 +11,7 @@ namespace kx {
 
 // Where the client records the framework's install folder: the string value
 // KXCOREDIR of HKLM\SOFTWARE\Quorvane\Quorvane Aegix\CurrentVersion in the
-// 32-bit registry view.
+// 32-bit registry view (REG_SZ, or REG_EXPAND_SZ with environment names).
 extern const wchar_t* const kClientVersionKey;
 extern const wchar_t* const kFrameworkFolderValue;
 

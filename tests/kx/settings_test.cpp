@@ -190,3 +190,18 @@ TEST_F(SettingsTest, ManagerIsBoundToTheSiloCurrentWhenCreated)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SettingsTest, FrameworkFolderMayNameEnvironmentVariables)
+{
+    SetEnvironmentVariableW(L"KX_TEST_FOLDER", framework_.Folder().c_str());
+    const std::wstring folder = L"%KX_TEST_FOLDER%";
+    kxtest::SetValue32(imdp::kx::kClientVersionKey, imdp::kx::kFrameworkFolderValue, REG_EXPAND_SZ, folder.c_str(),
+                       static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(framework_.Folder(), imdp::kx::FrameworkFolder());
+    EXPECT_TRUE(Settings().IsActive());
+    SetEnvironmentVariableW(L"KX_TEST_FOLDER", nullptr);
+}
+
+} // namespace
