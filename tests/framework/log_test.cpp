@@ -202,9 +202,9 @@ ULONGLONG AsNumber(const FILETIME& time)
 }
 
 // The session logger writes every level, each line stamped with the UTC time
-// at which it was started. (The machine running the tests may well be on UTC
-// itself; the bracket against GetSystemTimeAsFileTime still catches local time
-// wherever the offset is not zero.)
+// at which it was started. The build machine runs on UTC, where local time
+// would pass too; ctest therefore runs this test a second time with Wine in
+// a time zone 5:30 hours off UTC (framework_timestamps_non_utc).
 TEST_F(SessionTest, SessionLinesCarryUtcTimestampAndLevel)
 {
     const MSIHANDLE session = OpenSession();
