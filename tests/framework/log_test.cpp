@@ -19,7 +19,6 @@
 using fwtest::SessionTest;
 using InstallUtils::CMsiUtil;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 
 namespace {
 

@@ -262,10 +262,17 @@ TEST(PlainSessionFunctions, RefusedReadThrowsText)
 
 // ---------------------------------------------------------------- deferred data and the immediate rule
 
-struct ReaderCase {
-    const char* name;
-    bool deferred;
-};
+// What the reader probe reported: its INFO lines after "probe: ".
+std::vector<std::wstring> ProbeReports(const std::vector<std::wstring>& lines)
+{
+    std::vector<std::wstring> reports;
+    for (const std::wstring& line : lines) {
+        const std::wstring text = fwtest::WithoutTimestamp(line);
+        if (text.compare(0, 13, L"INFO  probe: ") == 0)
+            reports.push_back(text.substr(13));
+    }
+    return reports;
+}
 
 // The probe reads ProductCode, CustomActionData and INSTALLDIR and tries to set a property.
 // Immediate: everything is allowed. Deferred: only the names the installer hands a
@@ -283,13 +290,7 @@ TEST(DeferredSession, ReadsOnlyHandedPropertiesInARealInstall)
     const testsupport::InstallResult result = testsupport::Install(builder.Commit());
 
     EXPECT_EQ(0u, result.code);
-    std::vector<std::wstring> probe;
-    for (const std::wstring& line : result.lines) {
-        const std::wstring text = fwtest::WithoutTimestamp(line);
-        if (text.compare(0, 13, L"INFO  probe: ") == 0)
-            probe.push_back(text.substr(13));
-    }
-    EXPECT_THAT(probe, ElementsAre(L"immediate=0", L"ProductCode=" + productCode,
+    EXPECT_THAT(ProbeReports(result.lines), ElementsAre(L"immediate=0", L"ProductCode=" + productCode,
                                    L"CustomActionData=" + productCode + L"|payload;x",
                                    L"INSTALLDIR=", // the probe's line cut short by the refusal
                                    L"INSTALLDIR refused 5 Cannot access property from a non-immediate custom action",
@@ -301,13 +302,7 @@ TEST_F(SessionTest, ImmediateSessionReadsAndSetsAnything)
     const MSIHANDLE session = OpenSession({{L"INSTALLDIR", L"C:\\Aegix\\"}, {L"CustomActionData", L"data"}});
     testsupport::ExportLibrary testca(testsupport::TestCaPath());
     EXPECT_EQ(0u, testca.Call("ProbeDeferredReader", session));
-    std::vector<std::wstring> probe;
-    for (const std::wstring& line : capture_.Lines()) {
-        const std::wstring text = fwtest::WithoutTimestamp(line);
-        if (text.compare(0, 13, L"INFO  probe: ") == 0)
-            probe.push_back(text.substr(13));
-    }
-    EXPECT_THAT(probe, ElementsAre(L"immediate=1", L"ProductCode=" + productCode_, L"CustomActionData=data",
+    EXPECT_THAT(ProbeReports(capture_.Lines()), ElementsAre(L"immediate=1", L"ProductCode=" + productCode_, L"CustomActionData=data",
                                    L"INSTALLDIR=C:\\Aegix\\", L"SetProperty allowed"));
     EXPECT_EQ(L"1", session_->Property(L"PROBE_SET"));
 }
