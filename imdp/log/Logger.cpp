@@ -16,6 +16,10 @@ CLogBuffer::CLogBuffer() : level_(LOG_NONE), time_{} {}
 
 void CLogBuffer::Stamp(LogLevel level, const FILETIME& time)
 {
+    // A line left unfinished (its writer threw half way through it) goes out
+    // on its own, under its own stamp, instead of being glued to the front of
+    // the line that starts now.
+    sync();
     level_ = level;
     time_ = time;
 }

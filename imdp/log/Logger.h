@@ -21,6 +21,7 @@ public:
     CLogBuffer();
     ~CLogBuffer() override = default;
 
+    // Starts a new line; an unfinished earlier line is written out first.
     void Stamp(LogLevel level, const FILETIME& time);
 
     virtual void Write(const FILETIME& time, LogLevel level, const std::wstring& text) = 0;

@@ -5,6 +5,7 @@
 #include <msiquery.h>
 
 #include <ostream>
+#include <string>
 
 namespace imdp {
 namespace msi {
@@ -25,6 +26,22 @@ UINT CCustomActionWithRollback::Execute()
     return OnInstall();
 }
 
+namespace {
+
+// Writes one runner line. The runner's own lines must not throw: a line the
+// installer refuses (or a text that cannot be converted) is dropped, so that
+// the export still returns its result.
+template <typename Text>
+void LogQuietly(CSession& session, log::LogLevel level, Text text) noexcept
+{
+    try {
+        session.Log(level) << text() << std::endl;
+    } catch (...) {
+    }
+}
+
+} // namespace
+
 UINT RunCustomAction(MSIHANDLE hInstall, CCustomAction& action, const wchar_t* name)
 {
     UINT result = ERROR_INSTALL_FAILURE;
@@ -35,17 +52,18 @@ UINT RunCustomAction(MSIHANDLE hInstall, CCustomAction& action, const wchar_t* n
         result = action.Execute();
     } catch (const custom_action_error& e) {
         result = e.result();
-        session.Log(log::LOG_ERROR) << AnsiToWide(e.what()) << std::endl;
+        LogQuietly(session, log::LOG_ERROR, [&] { return AnsiToWide(e.what()); });
     } catch (const std::exception& e) {
-        session.Log(log::LOG_ERROR) << AnsiToWide(e.what()) << std::endl;
+        LogQuietly(session, log::LOG_ERROR, [&] { return AnsiToWide(e.what()); });
     } catch (const wchar_t* text) {
-        session.Log(log::LOG_ERROR) << L"Exception: " << text << std::endl;
+        LogQuietly(session, log::LOG_ERROR, [&] { return std::wstring(L"Exception: ") + text; });
     } catch (const char* text) {
-        session.Log(log::LOG_ERROR) << L"Exception: " << AnsiToWide(text) << std::endl;
+        LogQuietly(session, log::LOG_ERROR, [&] { return L"Exception: " + AnsiToWide(text); });
     } catch (...) {
-        session.Log(log::LOG_ERROR) << L"Exception of unknown type!" << std::endl;
+        LogQuietly(session, log::LOG_ERROR, [] { return std::wstring(L"Exception of unknown type!"); });
     }
-    session.Log(log::LOG_DEBUG) << name << L" end, return value: " << result << L"." << std::endl;
+    LogQuietly(session, log::LOG_DEBUG,
+               [&] { return std::wstring(name) + L" end, return value: " + std::to_wstring(result) + L"."; });
     return result;
 }
 
