@@ -2,6 +2,7 @@
 
 #include "imdp/StringConv.h"
 #include "imdp/UniqueHandle.h"
+#include "install_utils/MsiTable.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -45,6 +46,26 @@ std::string FormatNarrow(const char* format, va_list args)
             return std::string(buffer.data(), buffer.size() - 1);
         buffer.assign(buffer.size() * 2, '\0');
     }
+}
+
+// A database handle has no session properties: the value comes from the
+// Property table. Property names are put into the condition as they are, so a
+// name with a quote cannot be asked for.
+std::wstring PropertyFromDatabase(MSIHANDLE database, const wchar_t* name)
+{
+    if (std::wcschr(name, L'\'') != nullptr || std::wcschr(name, L'`') != nullptr)
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, ERROR_INVALID_PARAMETER);
+    CMsiTable table(database);
+    CMsiTable::columns columns;
+    CMsiTable::rows rows;
+    const std::wstring condition = std::wstring(L"Property='") + name + L"'";
+    if (!table.getColumns(L"Property", columns, false) ||
+        !table.getRecords(L"Property", columns, rows, condition.c_str(), false))
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, ERROR_FUNCTION_FAILED);
+    if (rows.empty())
+        return std::wstring();
+    const auto value = rows.front().find(L"Value");
+    return value != rows.front().end() ? value->second : std::wstring();
 }
 
 } // namespace
@@ -159,11 +180,13 @@ void CMsiUtil::logFields(const char* spec, ...)
 
 std::wstring CMsiUtil::getProperty(const wchar_t* name)
 {
+    if (name == nullptr)
+        throw CInstallUtilsException(L"Unable to get length of a property without a name", ERROR_INVALID_PARAMETER);
     wchar_t empty[1] = {L'\0'};
     DWORD length = 0;
     UINT result = MsiGetPropertyW(hInstall_, name, empty, &length);
     if (result == ERROR_INVALID_HANDLE)
-        return getPropertyFromDatabase(name);
+        return PropertyFromDatabase(hInstall_, name);
     if (result == ERROR_SUCCESS)
         return std::wstring();
     if (result != ERROR_MORE_DATA)
@@ -171,34 +194,6 @@ std::wstring CMsiUtil::getProperty(const wchar_t* name)
     std::vector<wchar_t> value(length + 1, L'\0');
     length += 1;
     result = MsiGetPropertyW(hInstall_, name, value.data(), &length);
-    if (result != ERROR_SUCCESS)
-        throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, result);
-    return std::wstring(value.data(), length);
-}
-
-std::wstring CMsiUtil::getPropertyFromDatabase(const wchar_t* name)
-{
-    const std::wstring query =
-        std::wstring(L"SELECT `Value` FROM `Property` WHERE Property='") + name + L"'";
-    imdp::unique_msi_handle view;
-    UINT result = MsiDatabaseOpenViewW(hInstall_, query.c_str(), view.put());
-    if (result != ERROR_SUCCESS)
-        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
-    result = MsiViewExecute(view.get(), 0);
-    if (result != ERROR_SUCCESS)
-        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
-    imdp::unique_msi_handle record;
-    if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS)
-        return std::wstring();
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    result = MsiRecordGetStringW(record.get(), 1, empty, &length);
-    if (result == ERROR_SUCCESS)
-        return std::wstring();
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    result = MsiRecordGetStringW(record.get(), 1, value.data(), &length);
-    MsiViewClose(view.get());
     if (result != ERROR_SUCCESS)
         throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, result);
     return std::wstring(value.data(), length);
@@ -252,6 +247,66 @@ std::wstring CMsiUtil::getTargetPath(const wchar_t* folder)
 std::wstring CMsiUtil::getSourcePath(const wchar_t* folder)
 {
     return ReadPath(hInstall_, folder, MsiGetSourcePathW, L"Unable to get source path");
+}
+
+bool CMsiUtil::extractCloseUiBinary(const wchar_t* path)
+{
+    if (path == nullptr || *path == L'\0')
+        throw CInstallUtilsException(L"Unable to create file ", ERROR_FUNCTION_FAILED);
+    const std::wstring file(path);
+
+    // The stream is read before the file is created, so that a package without
+    // the row leaves no empty program behind.
+    imdp::unique_msi_handle database(MsiGetActiveDatabase(hInstall_));
+    if (!database)
+        throw CInstallUtilsException(L"Unable to obtain active database handle", ERROR_FUNCTION_FAILED);
+    imdp::unique_msi_handle view;
+    UINT result =
+        MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM Binary WHERE `Name`='closeui'", view.put());
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(L"Unable to  open database view", result);
+    result = MsiViewExecute(view.get(), 0);
+    if (result != ERROR_SUCCESS)
+        throw CInstallUtilsException(L"Unable to execute view", result);
+    imdp::unique_msi_handle record;
+    result = MsiViewFetch(view.get(), record.put());
+    if (result != ERROR_SUCCESS) {
+        MsiViewClose(view.get());
+        throw CInstallUtilsException(L"Unable to fetch record", result);
+    }
+    DWORD size = 0;
+    result = MsiRecordReadStream(record.get(), 2, nullptr, &size);
+    if (result != ERROR_SUCCESS) {
+        MsiViewClose(view.get());
+        throw CInstallUtilsException(L"Unable to determine streamed data size", result);
+    }
+    logMessage("Reading %u bytes from stream", static_cast<unsigned>(size));
+    std::vector<char> data(size);
+    DWORD read = size;
+    if (size != 0) {
+        result = MsiRecordReadStream(record.get(), 2, data.data(), &read);
+        if (result != ERROR_SUCCESS) {
+            MsiViewClose(view.get());
+            throw CInstallUtilsException(L"Unable to read stream from binary table", result);
+        }
+    }
+    record.reset();
+    MsiViewClose(view.get());
+    view.reset();
+    database.reset();
+
+    std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw CInstallUtilsException(L"Unable to create file " + file, ERROR_FUNCTION_FAILED);
+    out.write(data.data(), static_cast<std::streamsize>(read));
+    out.close();
+    if (!out) {
+        DeleteFileW(file.c_str());
+        throw CInstallUtilsException(L"Unable to write to stream", ERROR_FUNCTION_FAILED);
+    }
+    logMessage("Wrote %u bytes", static_cast<unsigned>(read));
+    logMessage("end. ret=%d", 0);
+    return true;
 }
 
 } // namespace InstallUtils

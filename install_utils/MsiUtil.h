@@ -41,8 +41,12 @@ public:
     std::wstring getTargetPath(const wchar_t* folder);
     std::wstring getSourcePath(const wchar_t* folder);
 
+    // Writes the data of the Binary row "closeui" of the active database into
+    // the file `path`; throws CInstallUtilsException on failure, leaving no
+    // file behind.
+    bool extractCloseUiBinary(const wchar_t* path);
+
 private:
-    std::wstring getPropertyFromDatabase(const wchar_t* name);
     void writeLine(const std::wstring& text);
 
     MSIHANDLE hInstall_;

@@ -120,6 +120,9 @@ CView CDatabase::OpenView(const std::wstring& sql)
 
 void CDatabase::WriteBinaryToFile(const std::wstring& name, std::wstring path)
 {
+    // The name goes into the query as it is: a quote would end the literal.
+    if (name.find_first_of(L"'`") != std::wstring::npos)
+        throw msi_error("Invalid Binary row name", ERROR_INVALID_PARAMETER);
     CView view = OpenView(L"SELECT `Binary`.`Data` FROM `Binary` WHERE `Binary`.`Name` = '" + name + L"'");
     view.Execute();
     CViewRecord record = view.Fetch();
