@@ -78,14 +78,15 @@ struct service_handle_traits {
 };
 
 // Kernel objects whose "no handle" value is NULL (processes, threads, events,
-// mutexes, tokens, snapshots).
+// mutexes, tokens).
 struct kernel_handle_traits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { CloseHandle(h); }
 };
 
-// Kernel objects whose "no handle" value is INVALID_HANDLE_VALUE (CreateFileW).
+// Kernel objects whose "no handle" value is INVALID_HANDLE_VALUE (CreateFileW,
+// CreateToolhelp32Snapshot).
 struct file_handle_traits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -110,6 +111,13 @@ struct local_memory_traits {
     static void close(pointer h) noexcept { LocalFree(h); }
 };
 
+// Security identifiers from AllocateAndInitializeSid.
+struct sid_traits {
+    using pointer = PSID;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { FreeSid(h); }
+};
+
 using unique_msi_handle = unique_handle<msi_handle_traits>;
 using unique_hkey = unique_handle<reg_key_traits>;
 using unique_service_handle = unique_handle<service_handle_traits>;
@@ -118,6 +126,7 @@ using unique_file_handle = unique_handle<file_handle_traits>;
 using unique_find_handle = unique_handle<find_handle_traits>;
 using unique_module = unique_handle<module_traits>;
 using unique_local_memory = unique_handle<local_memory_traits>;
+using unique_sid = unique_handle<sid_traits>;
 
 // Owner of one COM interface reference.
 template <typename T>
