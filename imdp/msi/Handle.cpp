@@ -133,8 +133,12 @@ void CDatabase::WriteBinaryToFile(const std::wstring& name, std::wstring path)
     if (!out)
         throw msi_error("Unable to create file", ERROR_FUNCTION_FAILED);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    if (!out)
+    out.close();
+    if (!out) {
+        // A cut-off copy of the row must not pass for the whole one.
+        DeleteFileW(path.c_str());
         throw msi_error("Unable to write file", ERROR_WRITE_FAULT);
+    }
 }
 
 } // namespace msi
