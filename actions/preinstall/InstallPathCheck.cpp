@@ -131,13 +131,15 @@ std::wstring ExpandPath(InstallUtils::CMsiUtil& msi, const std::wstring& path)
         const bool hasEnding = end < path.size();
         const wchar_t ending = hasEnding ? path[end] : L'\0';
 
+        // The process environment: size query, then the value.
         std::wstring value;
         bool defined = false;
-        size_t size = 0;
-        if (!name.empty() && _wgetenv_s(&size, nullptr, 0, name.c_str()) == 0 && size > 0) {
+        const DWORD size = name.empty() ? 0 : GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+        if (size > 0) {
             std::vector<wchar_t> buffer(size, L'\0');
-            if (_wgetenv_s(&size, buffer.data(), buffer.size(), name.c_str()) == 0) {
-                value.assign(buffer.data());
+            const DWORD length = GetEnvironmentVariableW(name.c_str(), buffer.data(), size);
+            if (length < size) {
+                value.assign(buffer.data(), length);
                 defined = true;
             }
         }

@@ -1,6 +1,6 @@
 #include "actions/embedded/EmbeddedChecks.h"
 #include "imdp/os/SystemInfo.h"
-#include "tests/embedded/embedded_doubles.h"
+#include "tests/support/EmbeddedDoubles.h"
 #include "tests/support/Package.h"
 
 #include <gmock/gmock.h>

@@ -7,6 +7,7 @@
 #include "actions/embedded/Environment.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,7 @@ struct FakeWmi : WmiUtil::IWmiQuery {
     bool filterPresent = false;
     bool filterEnabled = false;
     std::map<wchar_t, std::pair<bool, bool>> volumes; // letter -> (current session protected, next)
+    std::set<wchar_t> storageSpaceDrives; // drive letters whose disk is a storage space
     std::vector<std::wstring> queries;
 
     std::vector<WmiUtil::WmiRow> Query(const std::wstring& nameSpace, const std::wstring& wql,

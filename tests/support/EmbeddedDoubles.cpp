@@ -1,4 +1,4 @@
-#include "tests/embedded/embedded_doubles.h"
+#include "tests/support/EmbeddedDoubles.h"
 
 #include <cwctype>
 #include <fstream>
@@ -216,6 +216,23 @@ std::vector<WmiUtil::WmiRow> FakeWmi::Query(const std::wstring& nameSpace, const
     if (wql == L"SELECT * FROM UWF_Filter") {
         if (filterPresent)
             rows.push_back({{L"CurrentEnabled", boolean(filterEnabled)}});
+        return rows;
+    }
+    auto text = [](const std::wstring& t) {
+        WmiUtil::WmiValue v;
+        v.kind = WmiUtil::WmiValue::Text;
+        v.text = t;
+        return v;
+    };
+    const std::wstring disk = L"ASSOCIATORS OF {Win32_LogicalDisk.DeviceID=\"";
+    if (wql.compare(0, disk.size(), disk) == 0) {
+        rows.push_back({{L"DeviceId", text(std::wstring(L"Disk #0, Partition #") + wql[disk.size()])}});
+        return rows;
+    }
+    const std::wstring partition = L"ASSOCIATORS OF {Win32_DiskPartition.DeviceID=\"Disk #0, Partition #";
+    if (wql.compare(0, partition.size(), partition) == 0) {
+        const bool storage = storageSpaceDrives.count(wql[partition.size()]) != 0;
+        rows.push_back({{L"Model", text(storage ? L"Microsoft Storage Space Device" : L"QEMU HARDDISK")}});
         return rows;
     }
     const std::wstring prefix = L"SELECT * FROM UWF_Volume WHERE DriveLetter='";
