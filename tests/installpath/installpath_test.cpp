@@ -322,8 +322,9 @@ TEST(ValidatePathString, TrimsOneBackslashAndNamesTheRule)
     for (const auto& c : cases) {
         std::wstring trimmed;
         EXPECT_EQ(c.rule, ValidatePathString(c.path, trimmed)) << Narrow(c.path);
-        if (c.rule == 0)
+        if (c.rule == 0) {
             EXPECT_EQ(c.trimmed, trimmed);
+        }
     }
 }
 
