@@ -36,15 +36,6 @@ protected:
     std::string Log() const { return Narrow(capture_->Joined()); }
     testsupport::LogCapture& capture() { return *capture_; }
 
-    // A capture cannot hand the installer back to an enclosing one (the
-    // previous handler's context is not returned), so after anything that
-    // captures on its own, such as testsupport::Install, capture anew.
-    void Recapture()
-    {
-        capture_.reset();
-        capture_ = std::make_unique<testsupport::LogCapture>();
-    }
-
     std::unique_ptr<testsupport::LogCapture> capture_ = std::make_unique<testsupport::LogCapture>();
     std::unique_ptr<testsupport::Session> session_;
 };

@@ -65,7 +65,6 @@ protected:
         if (result.code != ERROR_SUCCESS)
             return false;
         installed_.push_back(package);
-        Recapture();
         opened_ = std::make_unique<testsupport::Session>(package);
         return true;
     }

@@ -266,15 +266,22 @@ std::wstring PackageBuilder::Commit()
     return path_;
 }
 
-LogCapture::LogCapture()
+LogCapture* LogCapture::active_ = nullptr;
+
+LogCapture::LogCapture() : outer_(active_)
 {
     previousLevel_ = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    MsiSetExternalUIRecord(&LogCapture::Handler, INSTALLLOGMODE_INFO, this, &previous_);
+    active_ = this;
+    MsiSetExternalUIRecord(&LogCapture::Handler, INSTALLLOGMODE_INFO, this, nullptr);
 }
 
 LogCapture::~LogCapture()
 {
-    MsiSetExternalUIRecord(previous_, 0, nullptr, nullptr);
+    active_ = outer_;
+    if (outer_ != nullptr)
+        MsiSetExternalUIRecord(&LogCapture::Handler, INSTALLLOGMODE_INFO, outer_, nullptr);
+    else
+        MsiSetExternalUIRecord(nullptr, 0, nullptr, nullptr);
     MsiSetInternalUI(previousLevel_, nullptr);
 }
 

@@ -75,7 +75,10 @@ private:
 
     std::vector<std::wstring> lines_;
     int answer_ = 0;
-    INSTALLUI_HANDLER_RECORD previous_ = nullptr;
+    // Captures nest: the installer keeps one handler per process, so an inner
+    // capture hands it back to the enclosing one when it ends.
+    LogCapture* outer_ = nullptr;
+    static LogCapture* active_;
     INSTALLUILEVEL previousLevel_;
 };
 
