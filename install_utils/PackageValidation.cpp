@@ -21,13 +21,13 @@ using imdp::log::LOG_ERROR;
 using imdp::log::LOG_INFO;
 using imdp::msi::CSession;
 
+using Version = std::array<unsigned long, 4>;
+
 // Clients older than this never count as validated.
-const std::array<unsigned long, 4> kReferenceVersion = {12, 1, 6000, 0};
+const Version kReferenceVersion = {12, 1, 6000, 0};
 
 const wchar_t kParentName[] = L"setup.exe";
 const wchar_t* const kGrandparentNames[] = {L"ktainst.exe", L"RXKSetupRunner.exe"};
-
-using Version = std::array<unsigned long, 4>;
 
 // "a.b.c.d" as its four numbers; anything else throws.
 Version ParseVersion(const std::wstring& text)
@@ -57,7 +57,9 @@ bool SameName(const std::wstring& a, const wchar_t* b)
     return CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-// The image of `pid` in device form and in a form the trust test can open.
+// The image of `pid`: its name is taken from the device-form path, and the
+// trust test opens it by its drive letter (file functions do not take device
+// paths).
 struct ProcessImage {
     std::wstring devicePath;
     std::wstring path;
