@@ -5,10 +5,12 @@
 // registry pointed at it, and registry helpers for the 32-bit view the client
 // and the framework use. Everything is put back when the object goes.
 
+#include "imdp/UniqueHandle.h"
 #include "imdp/kx/FrameworkFolder.h"
 #include "tests/support/Package.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <stdexcept>
 #include <string>
@@ -19,6 +21,31 @@ namespace kxtest {
 inline std::wstring StandinFolder()
 {
     return testsupport::ModuleFolder() + L"kxstandin\\";
+}
+
+// Adds the test root certificate in `derFile` (made with the signed test
+// files) to the machine's ROOT store. Wine does not persist a removal from a
+// system store, so it stays in the test prefix. Programs using it link crypt32.
+inline bool AddTrustedRoot(const std::wstring& derFile)
+{
+    std::vector<char> der(16384);
+    DWORD read = 0;
+    {
+        imdp::unique_file_handle file(
+            CreateFileW(derFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file || !ReadFile(file.get(), der.data(), static_cast<DWORD>(der.size()), &read, nullptr) || read == 0)
+            return false;
+    }
+    der.resize(read);
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    if (store == nullptr)
+        return false;
+    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                                        reinterpret_cast<const BYTE*>(der.data()),
+                                                        static_cast<DWORD>(der.size()),
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(store, 0);
+    return added != FALSE;
 }
 
 // HKLM keys in the 32-bit view.

@@ -26,30 +26,10 @@ imdp::unique_file_handle OpenRead(const std::wstring& path)
 }
 
 // The signed files are made at build time under a test root of their own,
-// which the suite adds to the machine's ROOT store (Wine does not persist a
-// removal from a system store, so it stays in the test prefix).
+// which the suite adds to the machine's ROOT store.
 class TrustTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        std::vector<char> der(16384);
-        DWORD read = 0;
-        {
-            auto file = OpenRead(Signed(L"root.der"));
-            ASSERT_TRUE(file);
-            ASSERT_TRUE(ReadFile(file.get(), der.data(), static_cast<DWORD>(der.size()), &read, nullptr));
-        }
-        der.resize(read);
-        ASSERT_FALSE(der.empty());
-        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-        ASSERT_NE(nullptr, store);
-        const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
-                                                            reinterpret_cast<const BYTE*>(der.data()),
-                                                            static_cast<DWORD>(der.size()),
-                                                            CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-        CertCloseStore(store, 0);
-        ASSERT_TRUE(added);
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(kxtest::AddTrustedRoot(Signed(L"root.der"))); }
 
     std::unique_ptr<ITrustVerifier> Verifier()
     {

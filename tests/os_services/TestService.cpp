@@ -1,7 +1,7 @@
 // A small Win32 service for the service tests. Its behaviour on a stop
 // request is chosen by the command line in the service's binary path:
 //
-//   os_test_service.exe <service name> <mode> [wait hint in ms]
+//   os_test_service.exe <service name> <mode> [wait hint in ms [program [arguments...]]]
 //
 //   stop         stops at once
 //   slow-stop    reports STOP_PENDING with a new checkpoint every 200 ms, stops after 1.6 s
@@ -9,6 +9,8 @@
 //   stuck        reports STOP_PENDING with one checkpoint and never stops
 //   creep        reports STOP_PENDING with a new checkpoint every 5 ms and never stops
 //
+// With a program, the service starts it with its arguments once it reports
+// RUNNING (the service's process is then the program's parent).
 // In every mode the service can be paused (it then reports SERVICE_PAUSED).
 // Whatever the mode, the service stops when the event
 // "Global\os_test_service_exit_<service name>" is set; the tests use it to
@@ -25,6 +27,7 @@ namespace {
 
 std::wstring g_name;
 std::wstring g_mode;
+std::wstring g_launch;
 DWORD g_waitHint = 0;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status = {};
@@ -95,6 +98,15 @@ void WINAPI ServiceMain(DWORD, wchar_t**)
         return;
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Report(SERVICE_RUNNING);
+    if (!g_launch.empty()) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info = {};
+        if (CreateProcessW(nullptr, &g_launch[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
+    }
     const HANDLE events[] = {g_exitRequested, g_stopRequested};
     if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
         Stop();
@@ -115,6 +127,8 @@ int wmain(int argc, wchar_t** argv)
     g_mode = argv[2];
     if (argc >= 4)
         g_waitHint = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+    for (int i = 4; i < argc; ++i)
+        g_launch += (i > 4 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";
     const std::wstring exitEvent = L"Global\\os_test_service_exit_" + g_name;
     g_exitRequested = CreateEventW(nullptr, TRUE, FALSE, exitEvent.c_str());
     if (g_exitRequested == nullptr)

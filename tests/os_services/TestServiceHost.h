@@ -1,7 +1,7 @@
 #pragma once
 
-// Registers the test service program under a chosen name and mode with the
-// real service manager, and removes it again.
+// Registers the test service program (or a copy of it) under a chosen name
+// and mode with the real service manager, and removes it again.
 
 #include "imdp/UniqueHandle.h"
 #include "tests/support/Package.h"
@@ -25,14 +25,19 @@ inline std::string Narrow(const std::wstring& text)
 
 class TestServiceHost {
 public:
-    TestServiceHost(const std::wstring& name, const std::wstring& mode, DWORD waitHint = 0) : name_(name), mode_(mode)
+    // `program` is the service's file (a copy of the test service program);
+    // `launch`, when given, is a command line the service starts once running.
+    TestServiceHost(const std::wstring& name, const std::wstring& mode, DWORD waitHint = 0,
+                    const std::wstring& program = TestServiceProgram(), const std::wstring& launch = L"")
+        : name_(name), mode_(mode)
     {
         manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         if (!manager_)
             throw std::runtime_error("OpenSCManagerW failed: " + std::to_string(GetLastError()));
         Remove(); // left over from an interrupted run
-        const std::wstring command = L"\"" + TestServiceProgram() + L"\" " + name + L" " + mode + L" " +
-                                     std::to_wstring(waitHint);
+        std::wstring command = L"\"" + program + L"\" " + name + L" " + mode + L" " + std::to_wstring(waitHint);
+        if (!launch.empty())
+            command += L" " + launch;
         service_.reset(CreateServiceW(manager_.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
                                       command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));

@@ -76,4 +76,35 @@ TEST(Process, MissingProcessThrows)
     }
 }
 
+// The image path in device form is opened by its drive letter (the file
+// functions do not take device paths; Wine does not take the
+// "\\?\GLOBALROOT" form of them either).
+TEST(Process, DevicePathByItsDriveLetter)
+{
+    ChildProcess child;
+    const std::wstring image = imdp::os::GetProcessImagePath(child.pid());
+    std::wstring lower = image;
+    CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    for (const auto& device : {image, lower}) {
+        const std::wstring path = imdp::os::DevicePathToDrivePath(device);
+        EXPECT_EQ(CSTR_EQUAL, CompareStringOrdinal(path.c_str(), -1, ostest::TestServiceProgram().c_str(), -1, TRUE))
+            << ostest::Narrow(path);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << ostest::Narrow(path);
+    }
+
+    EXPECT_EQ(L"\\\\server\\share\\setup.exe",
+              imdp::os::DevicePathToDrivePath(L"\\Device\\Mup\\server\\share\\setup.exe"));
+
+    // A volume no drive names, also one whose name only begins like a named one.
+    for (const wchar_t* device : {L"\\Device\\NoSuchVolume\\setup.exe", L"\\Device\\HarddiskVolume19\\setup.exe",
+                                  L"\\Device\\HarddiskVolume1", L"setup.exe"}) {
+        try {
+            imdp::os::DevicePathToDrivePath(device);
+            ADD_FAILURE() << "no exception for " << ostest::Narrow(device);
+        } catch (const imdp::win32_error& e) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), e.code()) << e.what();
+        }
+    }
+}
+
 } // namespace
