@@ -12,8 +12,8 @@ packages=(
     msitools wixl gcab              # packages from .wxs, msibuild, cabinets
     googletest                      # sources, built with the mingw toolchains
     libboost-dev nlohmann-json3-dev # header-only libraries
-    osslsigncode                    # Authenticode signing of test files
-    flock
+    osslsigncode openssl            # test certificates and Authenticode signing of test files
+    file                            # tells the demo which build of the library it wraps
 )
 # wine32 runs 32-bit Windows programs; it needs the i386 architecture.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -23,11 +23,10 @@ packages+=(wine32:i386)
 
 missing=()
 for p in "${packages[@]}"; do
-    [ "$p" = flock ] && continue
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
