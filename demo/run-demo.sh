@@ -20,11 +20,13 @@ dll=$top/$tree/bin/clientca.dll
 echo "== demo package around $dll ($(file -b "$dll" | cut -d, -f1))"
 # wixl resolves source files relative to the working folder only.
 cp "$dll" "$out/clientca.dll"
-(cd "$out" && wixl -a "$arch" -D ClientCaDll=clientca.dll -o demo.msi "$top/demo/demo.wxs")
+# Each package gets its own product code: the failing run is a fresh installation too.
+(cd "$out" && wixl -a "$arch" -D ClientCaDll=clientca.dll -o demo.msi "$top/demo/demo.wxs" &&
+    wixl -a "$arch" -D ClientCaDll=clientca.dll -o demo-failure.msi "$top/demo/demo.wxs")
 run() {
-    local log=$1
-    shift
-    "$top/tools/wine-run" "$top/$tree/wineprefix" "$loader" msiexec /i "Z:${out//\//\\}\\demo.msi" /qn \
+    local package=$1 log=$2
+    shift 2
+    "$top/tools/wine-run" "$top/$tree/wineprefix" "$loader" msiexec /i "Z:${out//\//\\}\\$package" /qn \
         /l*v "Z:${out//\//\\}\\$log" "$@"
 }
 
@@ -39,20 +41,18 @@ actions_of_log() {
 }
 
 status=0
-run demo.log || status=$?
+run demo.msi demo.log || status=$?
 echo "== installation: msiexec exit status $status"
 echo "== clientca lines of the installer log"
 actions_of_log "$out/demo.log"
 echo "== properties the actions set"
 grep -v '^#' demo/properties.txt | while read -r name; do
     [ -n "$name" ] || continue
-    line=$(grep -a "^Property(S): $name = " "$out/demo.log" | tail -n 1)
+    line=$(grep -a "^Property(S): $name = " "$out/demo.log" | tail -n 1 || true)
     echo "${line:-$name: (not set)}"
 done
 
 status=0
-run demo-failure.log DEMO_FORCE_FAILURE=1 || status=$?
+run demo-failure.msi demo-failure.log DEMO_FORCE_FAILURE=1 || status=$?
 echo "== installation with DEMO_FORCE_FAILURE=1: msiexec exit status $status (1603 arrives as 1603 & 0xFF = 67)"
 actions_of_log "$out/demo-failure.log"
-# Remove the demo product again so that the next demo run is a fresh install.
-"$top/tools/wine-run" "$top/$tree/wineprefix" "$loader" msiexec /x "Z:${out//\//\\}\\demo.msi" /qn >/dev/null 2>&1 || true
