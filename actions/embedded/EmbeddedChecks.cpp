@@ -135,7 +135,9 @@ UINT CheckFeaturesOnEmbedded(InstallUtils::CMsiUtil& msi, CManagers& managers)
         SetLogged(msi, L"EMBEDDEDMINFEATURES", L"1");
         return ERROR_SUCCESS;
     }
-    if (!libraryMissing)
+    if (libraryMissing)
+        msi.logMessage(L"Performance Counters lib is not installed.");
+    else
         msi.logMessage(L"Failed to check the status of dependent services.");
     SetLogged(msi, L"EMBEDDEDMINFEATURES", L"0");
     ShowMissingComponentPrompt(msi, managers);

@@ -1,6 +1,7 @@
 #include "actions/embedded/EmbeddedChecks.h"
 #include "imdp/os/SystemInfo.h"
 #include "tests/support/EmbeddedDoubles.h"
+#include "tests/os_services/TestServiceHost.h"
 #include "tests/support/Package.h"
 
 #include <gmock/gmock.h>
@@ -350,6 +351,77 @@ TEST_F(EmbeddedFixture, MissingServicesSetZeroAndPromptOnlyInFullUi)
             EXPECT_THAT(ui.opened[0], HasSubstr(L"&module=installer&error=embedded_sysreqs&build=quorvane_ent"));
         }
     }
+}
+
+// Stand-ins of the services an embedded system needs, from the test service
+// program; Wine has rpcss (stopped until started) and ndis (running) of its own.
+class RequiredServicesFixture : public EmbeddedFixture {
+protected:
+    void SetUp() override
+    {
+        for (const wchar_t* name : {L"dcomlaunch", L"tcpip", L"fltmgr"})
+            services.emplace_back(new ostest::TestServiceHost(name, L"stop"));
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE rpcss = OpenServiceW(manager, L"rpcss", SERVICE_START);
+        StartServiceW(rpcss, 0, nullptr); // already running is fine
+        CloseServiceHandle(rpcss);
+        CloseServiceHandle(manager);
+    }
+
+    void StartAllBut(const wchar_t* stopped)
+    {
+        for (auto& service : services)
+            if (service->name() != stopped)
+                service->Start();
+    }
+
+    std::vector<std::unique_ptr<ostest::TestServiceHost>> services;
+};
+
+TEST_F(RequiredServicesFixture, AllServicesAndThePerformanceLibraryMakeTheMinimum)
+{
+    StartAllBut(L"");
+    InstallUtils::CMsiUtil msi(session->get(), L"CheckFeaturesOnEmbedded");
+    EXPECT_EQ(0u, CheckFeaturesOnEmbedded(msi, Managers()));
+    EXPECT_EQ(L"1", Property(L"EMBEDDEDMINFEATURES"));
+    EXPECT_TRUE(log.Has(L"CheckFeaturesOnEmbedded Found Performance Counters library in path " +
+                        imdp::os::GetSystemDirectory() + L"\\pdh.dll"));
+    EXPECT_TRUE(log.Has(L"CheckFeaturesOnEmbedded All the dependent Windows features are present. Safe to install QAX "
+                        L"on embedded system"));
+
+    // Without pdh.dll the minimum is not met.
+    const std::wstring pdh = imdp::os::GetSystemDirectory() + L"\\pdh.dll";
+    const std::wstring hidden = pdh + L".hidden-by-test";
+    ASSERT_TRUE(MoveFileW(pdh.c_str(), hidden.c_str())) << GetLastError();
+    struct PutBack {
+        const std::wstring &from, &to;
+        ~PutBack() { MoveFileW(from.c_str(), to.c_str()); }
+    } putBack{hidden, pdh};
+    log.Clear();
+    session->SetProperty(L"UILevel", L"5");
+    EXPECT_EQ(0u, CheckFeaturesOnEmbedded(msi, Managers()));
+    EXPECT_EQ(L"0", Property(L"EMBEDDEDMINFEATURES"));
+    EXPECT_TRUE(log.Has(L"CheckFeaturesOnEmbedded Performance Counters lib is not installed."));
+    EXPECT_FALSE(log.Has(L"CheckFeaturesOnEmbedded Failed to check the status of dependent services."));
+    EXPECT_EQ(1u, ui.shown.size());
+}
+
+TEST_F(RequiredServicesFixture, AStoppedTcpipPromptsOnlyInFullUi)
+{
+    StartAllBut(L"tcpip");
+    const struct {
+        const wchar_t* uiLevel;
+        size_t shown;
+    } cases[] = {{L"5", 1}, {L"4", 0}, {L"3", 0}};
+    for (const auto& c : cases) {
+        ui = FakeUi();
+        session->SetProperty(L"UILevel", c.uiLevel);
+        InstallUtils::CMsiUtil msi(session->get(), L"CheckFeaturesOnEmbedded");
+        EXPECT_EQ(0u, CheckFeaturesOnEmbedded(msi, Managers()));
+        EXPECT_EQ(L"0", Property(L"EMBEDDEDMINFEATURES"));
+        EXPECT_EQ(c.shown, ui.shown.size()) << std::string(c.uiLevel, c.uiLevel + 1);
+    }
+    EXPECT_TRUE(log.Has(L"CheckFeaturesOnEmbedded Service tcpip is not running (state 1)"));
 }
 
 TEST(DependencyChecker, AnswersServiceStatesAndFilesFromTheSystem)
