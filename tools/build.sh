@@ -19,9 +19,9 @@ wine32_runs() {
 if wine32_runs; then wine32=ON; else wine32=OFF; fi
 echo "32-bit Wine tests: $wine32"
 
-cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake --no-warn-unused-cli -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
     -DCLIENTCA_WINE_TESTS=$wine32 >/dev/null
 cmake --build build/win32 -j"$(nproc)"
-cmake -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake --no-warn-unused-cli -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
     -DCLIENTCA_WINE_TESTS=ON >/dev/null
 cmake --build build/win64 -j"$(nproc)"
