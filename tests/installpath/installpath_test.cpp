@@ -7,7 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <memory>
 #include <set>
 
@@ -338,6 +340,37 @@ TEST(CheckInstallPathExport, AcceptsAFolderOnWine)
     EXPECT_EQ(0u, clientca.Call("CheckInstallPath", session.get()));
     EXPECT_EQ(L"1", session.Property(L"ValidInstallDir"));
     EXPECT_EQ(std::wstring(ProgramFilesFolder()) + L"\\Quorvane\\", session.Property(L"PRODUCTINSTALLDIR"));
+}
+
+} // namespace
+
+namespace {
+
+// The real message box (Wine's null display driver keeps it open until it is
+// answered): a second thread finds it by its caption and presses OK.
+TEST(ShowPathMessage, RealMessageBoxIsShownAndAnswered)
+{
+    testsupport::PackageBuilder builder(testsupport::DataPath(L"installpath-box.msi"));
+    testsupport::Session session(builder.Commit());
+    session.SetProperty(L"UILevel", L"5");
+    testsupport::LogCapture log;
+    InstallUtils::CMsiUtil msi(session.get(), L"clientca: ");
+
+    std::atomic<bool> answered(false);
+    std::thread answerer([&answered] {
+        const std::wstring caption = InstallUtils::LoadResourceString(IDS_PATH_CAPTION);
+        for (int i = 0; i < 200 && !answered; ++i) {
+            if (HWND box = FindWindowW(nullptr, caption.c_str())) {
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                answered = true;
+            }
+            Sleep(50);
+        }
+    });
+    ShowPathMessage(msi, InstallUtils::WindowsUserInterface(), IDS_PATH_SEMICOLON, IDS_PATH_CAPTION);
+    answerer.join();
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(log.Has(L"clientca: " + InstallUtils::LoadResourceString(IDS_PATH_SEMICOLON)));
 }
 
 } // namespace
