@@ -159,28 +159,31 @@ UINT RemoveQAXRegFilterDataFiles(InstallUtils::CMsiUtil& msi, CManagers& manager
 
 namespace {
 
-UINT CheckWindowsEmbeddedSystemAction(MSIHANDLE hInstall)
+// An export's body on the process-wide managers, logging behind the export's prefix.
+UINT RunWithManagers(MSIHANDLE hInstall, const wchar_t* prefix, UINT (*body)(InstallUtils::CMsiUtil&, CManagers&))
 {
-    InstallUtils::CMsiUtil msi(hInstall, L"CheckWindowsEmbeddedSystem");
-    return CheckWindowsEmbeddedSystem(msi, ProcessManagers());
+    InstallUtils::CMsiUtil msi(hInstall, prefix);
+    return body(msi, ProcessManagers());
 }
 
-UINT CheckFiltersOnEmbeddedAction(MSIHANDLE hInstall)
+UINT CheckWindowsEmbeddedSystemAction(MSIHANDLE h)
 {
-    InstallUtils::CMsiUtil msi(hInstall, L"CheckFiltersOnEmbedded");
-    return CheckFiltersOnEmbedded(msi, ProcessManagers());
+    return RunWithManagers(h, L"CheckWindowsEmbeddedSystem", CheckWindowsEmbeddedSystem);
 }
 
-UINT CheckFeaturesOnEmbeddedAction(MSIHANDLE hInstall)
+UINT CheckFiltersOnEmbeddedAction(MSIHANDLE h)
 {
-    InstallUtils::CMsiUtil msi(hInstall, L"CheckFeaturesOnEmbedded");
-    return CheckFeaturesOnEmbedded(msi, ProcessManagers());
+    return RunWithManagers(h, L"CheckFiltersOnEmbedded", CheckFiltersOnEmbedded);
 }
 
-UINT RemoveQAXRegFilterDataFilesAction(MSIHANDLE hInstall)
+UINT CheckFeaturesOnEmbeddedAction(MSIHANDLE h)
 {
-    InstallUtils::CMsiUtil msi(hInstall, L"RemoveQAXRegFilterDataFiles: ");
-    return RemoveQAXRegFilterDataFiles(msi, ProcessManagers());
+    return RunWithManagers(h, L"CheckFeaturesOnEmbedded", CheckFeaturesOnEmbedded);
+}
+
+UINT RemoveQAXRegFilterDataFilesAction(MSIHANDLE h)
+{
+    return RunWithManagers(h, L"RemoveQAXRegFilterDataFiles: ", RemoveQAXRegFilterDataFiles);
 }
 
 } // namespace

@@ -16,8 +16,9 @@ class CComApartment {
 public:
     CComApartment()
     {
-        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-            throw std::runtime_error("CoInitializeEx() failed");
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(hr))
+            throw wmi_error("CoInitializeEx() failed", hr);
     }
     ~CComApartment() { CoUninitialize(); }
     CComApartment(const CComApartment&) = delete;
@@ -68,28 +69,28 @@ struct CWmiInfoBase::Impl {
 CWmiInfoBase::CWmiInfoBase(const std::wstring& nameSpace)
 {
     if (nameSpace.empty())
-        throw std::runtime_error("No namespace specified.");
+        throw wmi_error("No namespace specified.", E_INVALIDARG);
     impl_.reset(new Impl);
     HRESULT hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     // Security already set for this process (by the host or an earlier connection) stays as it is.
     if (FAILED(hr) && hr != RPC_E_TOO_LATE)
-        throw std::runtime_error("CoInitializeSecurity() failed");
+        throw wmi_error("CoInitializeSecurity() failed", hr);
     hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                           impl_->locator.put_void());
     if (FAILED(hr))
-        throw std::runtime_error("CoCreateInstance() failed");
+        throw wmi_error("CoCreateInstance() failed", hr);
     if (!impl_->locator)
-        throw std::runtime_error("CoCreateInstance() gave a NULL pointer");
+        throw wmi_error("CoCreateInstance() gave a NULL pointer", E_POINTER);
     CBstr ns(nameSpace);
     hr = impl_->locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                        impl_->services.put());
     if (FAILED(hr))
-        throw std::runtime_error("ConnectServer() failed");
+        throw wmi_error("ConnectServer() failed", hr);
     hr = CoSetProxyBlanket(impl_->services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                            RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     if (FAILED(hr))
-        throw std::runtime_error("CoSetProxyBlanket() failed");
+        throw wmi_error("CoSetProxyBlanket() failed", hr);
 }
 
 CWmiInfoBase::~CWmiInfoBase() = default;
@@ -104,13 +105,15 @@ std::vector<WmiRow> CWmiInfoBase::Query(const std::wstring& wql, const std::vect
         language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
         enumerator.put());
     if (FAILED(hr) || !enumerator)
-        throw std::runtime_error("ExecQuery() failed");
+        throw wmi_error("ExecQuery() failed", FAILED(hr) ? hr : E_POINTER);
     std::vector<WmiRow> rows;
     while (rows.size() < maxRows) {
         imdp::com_ptr<IWbemClassObject> object;
         ULONG returned = 0;
-        if (FAILED(enumerator->Next(static_cast<long>(WBEM_INFINITE), 1, object.put(), &returned)) ||
-            returned == 0 || !object)
+        const HRESULT next = enumerator->Next(static_cast<long>(WBEM_INFINITE), 1, object.put(), &returned);
+        if (FAILED(next))
+            throw wmi_error("Next() failed", next);
+        if (returned == 0 || !object)
             break;
         WmiRow row;
         for (const std::wstring& name : properties) {

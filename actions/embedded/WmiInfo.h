@@ -1,11 +1,24 @@
 #pragma once
 
+#include <windows.h>
+
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace WmiUtil {
+
+// A failed WMI step: its text and the HRESULT the step answered.
+class wmi_error : public std::runtime_error {
+public:
+    wmi_error(const char* text, HRESULT result) : std::runtime_error(text), result_(result) {}
+    HRESULT result() const noexcept { return result_; }
+
+private:
+    HRESULT result_;
+};
 
 // One value of a WMI property as the callers need it.
 struct WmiValue {
@@ -18,7 +31,7 @@ struct WmiValue {
 using WmiRow = std::map<std::wstring, WmiValue>;
 
 // Runs a WQL query in a namespace and reads the named properties of at most
-// maxRows instances. Connection and query failures are std::runtime_error.
+// maxRows instances. Connection and query failures are wmi_error.
 class IWmiQuery {
 public:
     virtual ~IWmiQuery() = default;
@@ -27,8 +40,8 @@ public:
 };
 
 // A connection to one WMI namespace: COM (multithreaded apartment), security,
-// locator, ConnectServer and the proxy blanket. Failures raise
-// std::runtime_error with the failing step's text.
+// locator, ConnectServer and the proxy blanket. Failures raise wmi_error
+// with the failing step's text and result.
 class CWmiInfoBase {
 public:
     explicit CWmiInfoBase(const std::wstring& nameSpace);

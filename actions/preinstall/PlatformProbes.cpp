@@ -1,9 +1,8 @@
 #include "actions/preinstall/PlatformProbes.h"
 
+#include "actions/embedded/WmiInfo.h"
 #include "imdp/UniqueHandle.h"
 
-#include <oleauto.h>
-#include <wbemidl.h>
 
 #include <iomanip>
 
@@ -81,56 +80,23 @@ public:
     }
 };
 
-struct bstr_traits {
-    using pointer = BSTR;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer s) noexcept { SysFreeString(s); }
-};
-using unique_bstr = imdp::unique_handle<bstr_traits>;
-
 class CWmiBiosSerialNumbers : public IBiosSerialNumbers {
 public:
     HRESULT Query(std::vector<std::wstring>& serials) override
     {
         serials.clear();
-        imdp::com_ptr<IWbemLocator> locator;
-        HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                      locator.put_void());
-        if (FAILED(hr))
-            return hr;
-        const unique_bstr nameSpace(SysAllocString(L"ROOT\\CIMV2"));
-        const unique_bstr language(SysAllocString(L"WQL"));
-        const unique_bstr query(SysAllocString(L"SELECT * from Win32_BIOS"));
-        if (!nameSpace || !language || !query)
+        try {
+            WmiUtil::CWmiInfoBase wmi(L"ROOT\\CIMV2");
+            for (const WmiUtil::WmiRow& bios :
+                 wmi.Query(L"SELECT * from Win32_BIOS", {L"SerialNumber"}, static_cast<size_t>(-1))) {
+                const auto serial = bios.find(L"SerialNumber");
+                if (serial != bios.end() && serial->second.kind == WmiUtil::WmiValue::Text)
+                    serials.push_back(serial->second.text);
+            }
+        } catch (const WmiUtil::wmi_error& e) {
+            return e.result();
+        } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
-        imdp::com_ptr<IWbemServices> services;
-        hr = locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                    services.put());
-        if (FAILED(hr))
-            return hr;
-        hr = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-        if (FAILED(hr))
-            return hr;
-        imdp::com_ptr<IEnumWbemClassObject> instances;
-        hr = services->ExecQuery(language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                 nullptr, instances.put());
-        if (FAILED(hr))
-            return hr;
-        for (;;) {
-            imdp::com_ptr<IWbemClassObject> instance;
-            ULONG returned = 0;
-            hr = instances->Next(WBEM_INFINITE, 1, instance.put(), &returned);
-            if (FAILED(hr))
-                return hr;
-            if (returned == 0)
-                break;
-            VARIANT serial;
-            VariantInit(&serial);
-            if (SUCCEEDED(instance->Get(L"SerialNumber", 0, &serial, nullptr, nullptr)) && serial.vt == VT_BSTR &&
-                serial.bstrVal != nullptr)
-                serials.emplace_back(serial.bstrVal, SysStringLen(serial.bstrVal));
-            VariantClear(&serial);
         }
         return S_OK;
     }
