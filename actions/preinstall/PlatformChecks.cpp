@@ -20,7 +20,7 @@ namespace clientca {
 namespace {
 
 using InstallUtils::CMsiUtil;
-using InstallUtils::Seam;
+using imdp::Seam;
 
 ULONGLONG Ticks(const FILETIME& time)
 {

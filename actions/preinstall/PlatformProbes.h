@@ -2,10 +2,10 @@
 
 // The machine facts the privilege and platform checks ask the system for, each
 // behind a narrow interface so that a caller can put its own answers in place
-// (InstallUtils::Seam<...>::Scoped) where the real machine cannot be arranged.
+// (imdp::Seam<...>::Scoped) where the real machine cannot be arranged.
 
 #include "install_utils/MsiUtil.h"
-#include "install_utils/Seam.h"
+#include "imdp/Seam.h"
 
 #include <windows.h>
 

@@ -90,7 +90,7 @@ bool AlwaysInstallElevatedPolicy()
 UINT IsAdminAction(MSIHANDLE hInstall)
 {
     InstallUtils::CMsiUtil msi(hInstall, L"clientca: ");
-    IAdminMembership& membership = InstallUtils::Seam<IAdminMembership>::Current();
+    IAdminMembership& membership = imdp::Seam<IAdminMembership>::Current();
     bool admin = Answered(membership.ProcessToken(), msi);
     if (!admin && HasSplitTokens())
         admin = Answered(membership.LinkedToken(), msi);
@@ -103,7 +103,7 @@ UINT IsAdminAction(MSIHANDLE hInstall)
 UINT IsAlreadyElevatedAction(MSIHANDLE hInstall)
 {
     InstallUtils::CMsiUtil msi(hInstall, L"clientca: ");
-    bool elevated = Answered(InstallUtils::Seam<IAdminMembership>::Current().ProcessToken(), msi);
+    bool elevated = Answered(imdp::Seam<IAdminMembership>::Current().ProcessToken(), msi);
     if (!elevated) {
         msi << L"Member is not elevated admin" << std::endl;
         elevated = AllowedByPolicy(msi);

@@ -1,7 +1,7 @@
 #include "imdp/kx/Config.h"
 
 #include "imdp/kx/KxModule.h"
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 #include "imdp/kx/Silo.h"
 
 namespace imdp {
@@ -78,11 +78,15 @@ public:
 
 } // namespace
 
-IConfigService& ConfigService()
+IConfigService& IConfigService::Production()
 {
     static CConfigService production;
-    IConfigService* replacement = ReplacementSlot<IConfigService>();
-    return replacement != nullptr ? *replacement : production;
+    return production;
+}
+
+IConfigService& ConfigService()
+{
+    return Seam<IConfigService>::Current();
 }
 
 HRESULT NTRCommandConfig::Initialize(std::unique_ptr<IConfiguration> configuration)

@@ -33,6 +33,8 @@ public:
 
 class IConfigService {
 public:
+    // The real framework service; see ConfigService().
+    static IConfigService& Production();
     virtual ~IConfigService() = default;
     // The ConfigManagement object of the framework's object factory (kxCore.dll),
     // bound to the current silo.

@@ -1,7 +1,7 @@
 #include "imdp/kx/Ipc.h"
 
 #include "imdp/kx/KxModule.h"
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 
 namespace imdp {
 namespace kx {
@@ -56,11 +56,15 @@ public:
 
 } // namespace
 
-IIpc& Ipc()
+IIpc& IIpc::Production()
 {
     static CIpc production;
-    IIpc* replacement = ReplacementSlot<IIpc>();
-    return replacement != nullptr ? *replacement : production;
+    return production;
+}
+
+IIpc& Ipc()
+{
+    return Seam<IIpc>::Current();
 }
 
 } // namespace kx

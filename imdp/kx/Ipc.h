@@ -30,6 +30,8 @@ enum class IpcStage {
 
 class IIpc {
 public:
+    // The real framework service; see Ipc().
+    static IIpc& Production();
     virtual ~IIpc() = default;
     virtual HRESULT Connect(const std::wstring& endpoint, std::unique_ptr<IIpcClient>& client, IpcStage& failedAt) = 0;
 };

@@ -1,7 +1,7 @@
 #include "imdp/kx/Settings.h"
 
 #include "imdp/kx/KxModule.h"
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 #include "imdp/kx/Silo.h"
 
 namespace imdp {
@@ -89,11 +89,15 @@ public:
 
 } // namespace
 
-ISettings& Settings()
+ISettings& ISettings::Production()
 {
     static CSettings production;
-    ISettings* replacement = ReplacementSlot<ISettings>();
-    return replacement != nullptr ? *replacement : production;
+    return production;
+}
+
+ISettings& Settings()
+{
+    return Seam<ISettings>::Current();
 }
 
 } // namespace kx

@@ -36,6 +36,8 @@ public:
 
 class ISettings {
 public:
+    // The real framework service; see Settings().
+    static ISettings& Production();
     virtual ~ISettings() = default;
     // The framework is installed: its folder is recorded and holds kxSet.dll.
     virtual bool IsActive() = 0;

@@ -1,7 +1,7 @@
 #include "imdp/kx/Silo.h"
 
 #include "imdp/UniqueHandle.h"
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 
 #include <mutex>
 #include <vector>
@@ -147,11 +147,15 @@ private:
 
 } // namespace
 
-ISilo& Silo()
+ISilo& ISilo::Production()
 {
     static CSilo production;
-    ISilo* replacement = ReplacementSlot<ISilo>();
-    return replacement != nullptr ? *replacement : production;
+    return production;
+}
+
+ISilo& Silo()
+{
+    return Seam<ISilo>::Current();
 }
 
 std::wstring SiloRootForName(const std::wstring& name)

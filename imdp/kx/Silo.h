@@ -15,6 +15,8 @@ namespace kx {
 // ones set, so a silo is current only after all three have succeeded.
 class ISilo {
 public:
+    // The real framework service; see Silo().
+    static ISilo& Production();
     virtual ~ISilo() = default;
 
     // Any non-empty text of fewer than MAX_PATH characters.

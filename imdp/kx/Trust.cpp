@@ -1,7 +1,7 @@
 #include "imdp/kx/Trust.h"
 
 #include "imdp/kx/KxModule.h"
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 
 namespace imdp {
 namespace kx {
@@ -52,11 +52,15 @@ public:
 
 } // namespace
 
-ITrust& Trust()
+ITrust& ITrust::Production()
 {
     static CTrust production;
-    ITrust* replacement = ReplacementSlot<ITrust>();
-    return replacement != nullptr ? *replacement : production;
+    return production;
+}
+
+ITrust& Trust()
+{
+    return Seam<ITrust>::Current();
 }
 
 bool IsTrustedFile(HANDLE file, const std::wstring& path)

@@ -24,6 +24,8 @@ public:
 
 class ITrust {
 public:
+    // The real framework service; see Trust().
+    static ITrust& Production();
     virtual ~ITrust() = default;
     // Loads the verifier through the framework's interface loader (kxCore.dll).
     virtual HRESULT CreateVerifier(std::unique_ptr<ITrustVerifier>& verifier) = 0;

@@ -15,8 +15,6 @@ public:
     void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
 };
 
-SystemWaitClock g_systemClock;
-IServiceWaitClock* g_clock = &g_systemClock;
 
 const char kTimeoutText[] = "Service does did not respond to the request in timely fashion.";
 
@@ -66,7 +64,7 @@ DWORD GetServiceProcessId(const std::wstring& name)
 void WaitForServiceStop(const std::wstring& name)
 {
     const unique_service_handle service = OpenQueryableService(name);
-    IServiceWaitClock& clock = ServiceWaitClock();
+    IServiceWaitClock& clock = Seam<IServiceWaitClock>::Current();
 
     SERVICE_STATUS_PROCESS status = QueryStatus(service.get());
     const DWORD start = clock.TickCount();
@@ -92,19 +90,10 @@ void WaitForServiceStop(const std::wstring& name)
     ThrowUnlessStopped(status.dwCurrentState);
 }
 
-IServiceWaitClock& ServiceWaitClock()
+IServiceWaitClock& IServiceWaitClock::Production()
 {
-    return *g_clock;
-}
-
-ScopedServiceWaitClock::ScopedServiceWaitClock(IServiceWaitClock& clock) : previous_(g_clock)
-{
-    g_clock = &clock;
-}
-
-ScopedServiceWaitClock::~ScopedServiceWaitClock()
-{
-    g_clock = previous_;
+    static SystemWaitClock clock;
+    return clock;
 }
 
 } // namespace os

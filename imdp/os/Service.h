@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imdp/Seam.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,29 +20,18 @@ DWORD GetServiceProcessId(const std::wstring& name);
 // throws win32_error WAIT_TIMEOUT unless the service has stopped after all.
 void WaitForServiceStop(const std::wstring& name);
 
-// The time source of the service wait: tick count and sleep.
+// The time source of the service wait: tick count and sleep (GetTickCount and
+// Sleep unless a test has put another in place with Seam<IServiceWaitClock>::Scoped).
 class IServiceWaitClock {
 public:
     virtual ~IServiceWaitClock() = default;
     virtual DWORD TickCount() = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
+    static IServiceWaitClock& Production();
 };
 
-// The clock the wait uses now (GetTickCount and Sleep unless replaced).
-IServiceWaitClock& ServiceWaitClock();
-
-// Makes the wait use `clock` for the lifetime of this object, then puts the
-// previous clock back.
-class ScopedServiceWaitClock {
-public:
-    explicit ScopedServiceWaitClock(IServiceWaitClock& clock);
-    ~ScopedServiceWaitClock();
-    ScopedServiceWaitClock(const ScopedServiceWaitClock&) = delete;
-    ScopedServiceWaitClock& operator=(const ScopedServiceWaitClock&) = delete;
-
-private:
-    IServiceWaitClock* previous_;
-};
+// Makes the wait use another clock for the lifetime of this object.
+using ScopedServiceWaitClock = Seam<IServiceWaitClock>::Scoped;
 
 } // namespace os
 } // namespace imdp

@@ -6,20 +6,11 @@
 // Only code linked into the test program sees the double (clientca.dll loaded
 // with LoadLibrary keeps its own production services).
 
-#include "imdp/kx/ServiceSlot.h"
+#include "imdp/Seam.h"
 
 namespace kxtest {
 
 template <typename Interface>
-class ScopedKxService {
-public:
-    explicit ScopedKxService(Interface& replacement) : previous_(imdp::kx::ReplaceService<Interface>(&replacement)) {}
-    ~ScopedKxService() { imdp::kx::ReplaceService<Interface>(previous_); }
-    ScopedKxService(const ScopedKxService&) = delete;
-    ScopedKxService& operator=(const ScopedKxService&) = delete;
-
-private:
-    Interface* previous_;
-};
+using ScopedKxService = typename imdp::Seam<Interface>::Scoped;
 
 } // namespace kxtest

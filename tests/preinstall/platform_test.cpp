@@ -89,7 +89,7 @@ TEST_F(CpuLoadTest, LoadBetweenTwoReadings)
         SCOPED_TRACE(c.name);
         session().SetProperty(L"CPUUSAGEHIGH", L"");
         FakeSystemTimes times({c.first, c.second});
-        InstallUtils::Seam<clientca::ISystemTimesSource>::Scoped scope(times);
+        imdp::Seam<clientca::ISystemTimesSource>::Scoped scope(times);
         EXPECT_EQ(0u, clientca::CheckCPULoadAction(handle()));
         EXPECT_TRUE(Logged(c.line)) << Log();
         EXPECT_EQ(c.high, Property(L"CPUUSAGEHIGH"));
@@ -103,7 +103,7 @@ TEST_F(CpuLoadTest, FailingReadingIsLogged)
         SCOPED_TRACE(good);
         std::vector<clientca::SystemTimes> readings(good, Reading(kIdle, kKernel, kUser));
         FakeSystemTimes times(readings);
-        InstallUtils::Seam<clientca::ISystemTimesSource>::Scoped scope(times);
+        imdp::Seam<clientca::ISystemTimesSource>::Scoped scope(times);
         EXPECT_EQ(0u, clientca::CheckCPULoadAction(handle()));
         EXPECT_TRUE(Logged(L"CheckCPULoad: Failed to detect CPU load")) << Log();
         EXPECT_EQ(L"", Property(L"CPUUSAGEHIGH"));
@@ -166,7 +166,7 @@ TEST_F(VmwareTest, SerialNumberPatterns)
         SCOPED_TRACE(c.serials.empty() ? std::string("(none)") : Narrow(c.serials.back()));
         session().SetProperty(L"VMWAREDETECTED", L"");
         FakeBios bios(c.serials);
-        InstallUtils::Seam<clientca::IBiosSerialNumbers>::Scoped scope(bios);
+        imdp::Seam<clientca::IBiosSerialNumbers>::Scoped scope(bios);
         EXPECT_EQ(0u, clientca::DetectVMWareAction(handle()));
         EXPECT_EQ(c.vmware ? L"1" : L"", Property(L"VMWAREDETECTED"));
         EXPECT_TRUE(Logged(c.vmware ? L"DetectVMWareWe are running under VMWare"
@@ -180,7 +180,7 @@ TEST_F(VmwareTest, SerialNumberPatterns)
 TEST_F(VmwareTest, FailedQueryLeavesThePropertyUnset)
 {
     FakeBios bios({L"VMware-56"}, WBEM_E_INVALID_NAMESPACE);
-    InstallUtils::Seam<clientca::IBiosSerialNumbers>::Scoped scope(bios);
+    imdp::Seam<clientca::IBiosSerialNumbers>::Scoped scope(bios);
     EXPECT_EQ(0u, clientca::DetectVMWareAction(handle()));
     EXPECT_EQ(L"", Property(L"VMWAREDETECTED"));
     EXPECT_TRUE(Logged(L"DetectVMWareCould not query the BIOS serial numbers. Err code = 0x8004100e")) << Log();
@@ -274,7 +274,7 @@ TEST_F(ReparseTest, EitherFolderMakesTheInstallGoToAReparsePoint)
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.appdata) + " " + Narrow(c.basedir));
         clientca::CReparsePointCache cache(Attributes());
-        InstallUtils::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
+        imdp::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
         session().SetProperty(L"Appdata", c.appdata);
         session().SetProperty(L"Basedir", c.basedir);
         session().SetProperty(L"InstallingToReparse", L"");
@@ -288,7 +288,7 @@ TEST_F(ReparseTest, EitherFolderMakesTheInstallGoToAReparsePoint)
 TEST_F(ReparseTest, AnswersAreRememberedButFailuresAreAskedAgain)
 {
     clientca::CReparsePointCache cache(Attributes());
-    InstallUtils::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
+    imdp::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
     session().SetProperty(L"Appdata", L"C:\\Data\\");
     session().SetProperty(L"Basedir", L"C:\\Later\\");
     attributes = {{L"C:\\Data\\", FILE_ATTRIBUTE_DIRECTORY}};
@@ -320,7 +320,7 @@ TEST_F(ReparseTest, EmptyFoldersAreLoggedAsUnreadable)
 TEST_F(ReparseTest, RealFolderIsGood)
 {
     clientca::CReparsePointCache cache;
-    InstallUtils::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
+    imdp::Seam<clientca::CReparsePointCache>::Scoped scope(cache);
     session().SetProperty(L"Appdata", L"C:\\windows\\");
     session().SetProperty(L"Basedir", L"C:\\windows\\");
     EXPECT_EQ(0u, clientca::ReparseCheckAction(handle()));

@@ -78,7 +78,7 @@ protected:
 
     void RunBoth(IAdminMembership& membership)
     {
-        InstallUtils::Seam<IAdminMembership>::Scoped scope(membership);
+        imdp::Seam<IAdminMembership>::Scoped scope(membership);
         EXPECT_EQ(0u, clientca::IsAdminAction(handle()));
         EXPECT_EQ(0u, clientca::IsAlreadyElevatedAction(handle()));
     }
@@ -149,7 +149,7 @@ TEST_F(PrivilegeTest, EachFailedTokenStepIsLoggedAndAnswersNo)
     for (const Case& c : cases) {
         SCOPED_TRACE(preinstalltest::Narrow(c.line));
         FakeMembership membership(c.process, c.linked);
-        InstallUtils::Seam<IAdminMembership>::Scoped scope(membership);
+        imdp::Seam<IAdminMembership>::Scoped scope(membership);
         EXPECT_EQ(0u, clientca::IsAdminAction(handle()));
         EXPECT_EQ(L"0", Property(L"QvnAdminUser"));
         EXPECT_TRUE(Logged(c.line)) << Log();

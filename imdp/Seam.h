@@ -1,6 +1,6 @@
 #pragma once
 
-namespace InstallUtils {
+namespace imdp {
 
 // The one point through which actions reach an outside component that must be
 // replaceable: Interface::Production() answers unless a caller has put another
@@ -26,4 +26,4 @@ private:
     inline static Interface* installed_ = nullptr;
 };
 
-} // namespace InstallUtils
+} // namespace imdp
