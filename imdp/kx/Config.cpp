@@ -55,20 +55,8 @@ class CConfigService : public IConfigService {
 public:
     HRESULT CreateConfigManagement(std::unique_ptr<IConfigManagement>& management) override
     {
-        SharedModule module;
-        kxabi::KxCreateObjectFn create = nullptr;
-        HRESULT hr = LoadFrameworkExport(kCoreLibrary, "kxCreateObject", module, create);
-        if (FAILED(hr))
-            return hr;
-        void* raw = nullptr;
-        hr = create(&kxabi::CLSID_KxConfigManagement, &kxabi::IID_IKxConfigManagement, &raw);
-        if (FAILED(hr))
-            return hr;
-        if (raw == nullptr)
-            return E_POINTER;
-        KxObject<kxabi::IKxConfigManagement> object(module, static_cast<kxabi::IKxConfigManagement*>(raw));
-        const std::wstring root = Silo().RegistryRoot();
-        hr = object.object->AttachSilo(root.empty() ? nullptr : root.c_str());
+        KxObject<kxabi::IKxConfigManagement> object;
+        const HRESULT hr = CreateSiloObject(kCoreLibrary, "kxCreateObject", kxabi::CLSID_KxConfigManagement, kxabi::IID_IKxConfigManagement, object);
         if (FAILED(hr))
             return hr;
         management = std::make_unique<CConfigManagement>(std::move(object));

@@ -5,6 +5,8 @@
 
 #include "imdp/UniqueHandle.h"
 #include "imdp/kx/FrameworkFolder.h"
+#include "imdp/kx/KxAbi.h"
+#include "imdp/kx/Silo.h"
 
 #include <memory>
 
@@ -46,6 +48,32 @@ struct KxObject {
     }
     ~KxObject() { object.reset(); }
 };
+
+// Creates an object through a framework library's factory export (class and
+// interface ids) and attaches it to the current silo's registry root.
+template <typename T>
+HRESULT CreateSiloObject(const wchar_t* library, const char* factory, const GUID& clsid, const GUID& iid,
+                         KxObject<T>& created)
+{
+    SharedModule module;
+    kxabi::KxCreateObjectFn create = nullptr;
+    HRESULT hr = LoadFrameworkExport(library, factory, module, create);
+    if (FAILED(hr))
+        return hr;
+    void* raw = nullptr;
+    hr = create(&clsid, &iid, &raw);
+    if (FAILED(hr))
+        return hr;
+    if (raw == nullptr)
+        return E_POINTER;
+    KxObject<T> object(module, static_cast<T*>(raw));
+    const std::wstring root = Silo().RegistryRoot();
+    hr = object.object->AttachSilo(root.empty() ? nullptr : root.c_str());
+    if (FAILED(hr))
+        return hr;
+    created = std::move(object);
+    return S_OK;
+}
 
 } // namespace kx
 } // namespace imdp

@@ -66,20 +66,8 @@ public:
 
     HRESULT CreateManager(std::unique_ptr<ISettingsManager>& manager) override
     {
-        SharedModule module;
-        kxabi::KxSetCreateInstanceFn create = nullptr;
-        HRESULT hr = LoadFrameworkExport(kSettingsLibrary, "kxSetCreateInstance", module, create);
-        if (FAILED(hr))
-            return hr;
-        void* raw = nullptr;
-        hr = create(&kxabi::CLSID_KxSettingsManager, &kxabi::IID_IKxSettingsManager, &raw);
-        if (FAILED(hr))
-            return hr;
-        if (raw == nullptr)
-            return E_POINTER;
-        KxObject<kxabi::IKxSettingsManager> object(module, static_cast<kxabi::IKxSettingsManager*>(raw));
-        const std::wstring root = Silo().RegistryRoot();
-        hr = object.object->AttachSilo(root.empty() ? nullptr : root.c_str());
+        KxObject<kxabi::IKxSettingsManager> object;
+        const HRESULT hr = CreateSiloObject(kSettingsLibrary, "kxSetCreateInstance", kxabi::CLSID_KxSettingsManager, kxabi::IID_IKxSettingsManager, object);
         if (FAILED(hr))
             return hr;
         manager = std::make_unique<CSettingsManager>(std::move(object));
