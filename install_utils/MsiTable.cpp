@@ -1,5 +1,6 @@
 #include "install_utils/MsiTable.h"
 
+#include "imdp/msi/InstallerString.h"
 #include "imdp/UniqueHandle.h"
 
 #include <cwchar>
@@ -175,20 +176,16 @@ bool CMsiTable::getRecords(const wchar_t* table, const columns& cols, rows& out,
 
 std::wstring CMsiTable::getStringRecord(MSIHANDLE record, UINT field)
 {
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    UINT result = MsiRecordGetStringW(record, field, empty, &length);
-    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA)
-        throw CInstallUtilsException(L"Unexpected return code from MsiRecordGetString", result);
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    result = MsiRecordGetStringW(record, field, value.data(), &length);
-    if (result != ERROR_SUCCESS) {
+    const imdp::msi::InstallerString text = imdp::msi::ReadInstallerString(
+        [&](wchar_t* buffer, DWORD* length) { return MsiRecordGetStringW(record, field, buffer, length); });
+    if (text.firstAnswer != ERROR_SUCCESS && text.firstAnswer != ERROR_MORE_DATA)
+        throw CInstallUtilsException(L"Unexpected return code from MsiRecordGetString", text.firstAnswer);
+    if (text.answer != ERROR_SUCCESS) {
         util_.logFields("ssII", L"InstallUtils::CMsiTable::getStringRecord", L"Unable to read field",
-                        static_cast<int>(field), static_cast<int>(result));
+                        static_cast<int>(field), static_cast<int>(text.answer));
         return std::wstring();
     }
-    return std::wstring(value.data(), length);
+    return text.value;
 }
 
 } // namespace InstallUtils

@@ -1,5 +1,6 @@
 #include "install_utils/MsiUtil.h"
 
+#include "imdp/msi/InstallerString.h"
 #include "imdp/StringConv.h"
 #include "imdp/UniqueHandle.h"
 #include "install_utils/MsiTable.h"
@@ -91,19 +92,15 @@ void SetLogThreshold(int level) noexcept
 
 void ApplyLogLevelProperty(MSIHANDLE hInstall)
 {
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    if (MsiGetPropertyW(hInstall, L"CALOGLEVEL", empty, &length) != ERROR_MORE_DATA)
+    const imdp::msi::InstallerString level = imdp::msi::ReadInstallerString(
+        [hInstall](wchar_t* buffer, DWORD* length) { return MsiGetPropertyW(hInstall, L"CALOGLEVEL", buffer, length); });
+    if (level.firstAnswer != ERROR_MORE_DATA || level.answer != ERROR_SUCCESS)
         return;
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    if (MsiGetPropertyW(hInstall, L"CALOGLEVEL", value.data(), &length) != ERROR_SUCCESS)
-        return;
-    std::wistringstream parser(std::wstring(value.data(), length));
-    unsigned int level = static_cast<unsigned int>(g_threshold);
-    parser >> level;
-    if (!parser.fail() && level <= 6)
-        g_threshold = static_cast<int>(level);
+    std::wistringstream parser(level.value);
+    unsigned int number = static_cast<unsigned int>(g_threshold);
+    parser >> number;
+    if (!parser.fail() && number <= 6)
+        g_threshold = static_cast<int>(number);
 }
 
 std::wostream& NullLogSink()
@@ -182,21 +179,15 @@ std::wstring CMsiUtil::getProperty(const wchar_t* name)
 {
     if (name == nullptr)
         throw CInstallUtilsException(L"Unable to get length of a property without a name", ERROR_INVALID_PARAMETER);
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    UINT result = MsiGetPropertyW(hInstall_, name, empty, &length);
-    if (result == ERROR_INVALID_HANDLE)
+    const imdp::msi::InstallerString property = imdp::msi::ReadInstallerString(
+        [this, name](wchar_t* buffer, DWORD* length) { return MsiGetPropertyW(hInstall_, name, buffer, length); });
+    if (property.firstAnswer == ERROR_INVALID_HANDLE)
         return PropertyFromDatabase(hInstall_, name);
-    if (result == ERROR_SUCCESS)
-        return std::wstring();
-    if (result != ERROR_MORE_DATA)
-        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, result);
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    result = MsiGetPropertyW(hInstall_, name, value.data(), &length);
-    if (result != ERROR_SUCCESS)
-        throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, result);
-    return std::wstring(value.data(), length);
+    if (property.firstAnswer != ERROR_SUCCESS && property.firstAnswer != ERROR_MORE_DATA)
+        throw CInstallUtilsException(std::wstring(L"Unable to get length of ") + name, property.firstAnswer);
+    if (property.answer != ERROR_SUCCESS)
+        throw CInstallUtilsException(std::wstring(L"Unable to get value of ") + name, property.answer);
+    return property.value;
 }
 
 bool CMsiUtil::setProperty(const wchar_t* name, const wchar_t* value)
@@ -224,17 +215,13 @@ namespace {
 template <typename Getter>
 std::wstring ReadPath(MSIHANDLE hInstall, const wchar_t* folder, Getter getter, const wchar_t* error)
 {
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    UINT result = getter(hInstall, folder, empty, &length);
-    if (result != ERROR_MORE_DATA)
-        throw CInstallUtilsException(error, result);
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    result = getter(hInstall, folder, value.data(), &length);
-    if (result != ERROR_SUCCESS)
-        throw CInstallUtilsException(error, result);
-    return std::wstring(value.data(), length);
+    const imdp::msi::InstallerString path = imdp::msi::ReadInstallerString(
+        [&](wchar_t* buffer, DWORD* length) { return getter(hInstall, folder, buffer, length); });
+    if (path.firstAnswer != ERROR_MORE_DATA)
+        throw CInstallUtilsException(error, path.firstAnswer);
+    if (path.answer != ERROR_SUCCESS)
+        throw CInstallUtilsException(error, path.answer);
+    return path.value;
 }
 
 } // namespace

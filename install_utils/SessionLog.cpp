@@ -1,8 +1,8 @@
 #include "install_utils/SessionLog.h"
 
+#include "imdp/msi/InstallerString.h"
 #include "install_utils/MsiLogStream.h"
 
-#include <vector>
 
 namespace InstallUtils {
 
@@ -13,17 +13,14 @@ void WriteSessionLog(MSIHANDLE hInstall, const wchar_t* text)
 
 std::wstring ReadSessionProperty(MSIHANDLE hInstall, const std::wstring& name)
 {
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    UINT result = MsiGetPropertyW(hInstall, name.c_str(), empty, &length);
-    if (result != ERROR_MORE_DATA)
-        throw L"Error getting length of " + name + L" (nRet = " + std::to_wstring(result) + L")";
-    std::vector<wchar_t> value(length + 1, L'\0');
-    length += 1;
-    result = MsiGetPropertyW(hInstall, name.c_str(), value.data(), &length);
-    if (result != ERROR_SUCCESS)
-        throw L"Unable to obtain the property value for " + name + L" (nRet = " + std::to_wstring(result) + L")";
-    const std::wstring text(value.data(), length);
+    const imdp::msi::InstallerString property = imdp::msi::ReadInstallerString(
+        [&](wchar_t* buffer, DWORD* length) { return MsiGetPropertyW(hInstall, name.c_str(), buffer, length); });
+    if (property.firstAnswer != ERROR_MORE_DATA)
+        throw L"Error getting length of " + name + L" (nRet = " + std::to_wstring(property.firstAnswer) + L")";
+    if (property.answer != ERROR_SUCCESS)
+        throw L"Unable to obtain the property value for " + name + L" (nRet = " + std::to_wstring(property.answer) +
+            L")";
+    const std::wstring& text = property.value;
     WriteSessionLog(hInstall, (name + L"=" + text).c_str());
     return text;
 }

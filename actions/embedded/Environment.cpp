@@ -1,5 +1,7 @@
 #include "actions/embedded/Environment.h"
 
+#include "imdp/Errors.h"
+#include "imdp/StringConv.h"
 #include "imdp/UniqueHandle.h"
 
 #include <softpub.h>
@@ -71,11 +73,11 @@ public:
     {
         // The mount point is named in the ANSI code page, like the volume.
         std::string narrowFolder;
-        const int size = WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        if (size <= 0)
-            return GetLastError();
-        narrowFolder.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, &narrowFolder[0], size, nullptr, nullptr);
+        try {
+            narrowFolder = imdp::WideToAnsi(folder);
+        } catch (const imdp::win32_error& e) {
+            return e.code();
+        }
         return SetVolumeMountPointA(narrowFolder.c_str(), volume.c_str()) ? ERROR_SUCCESS : GetLastError();
     }
 

@@ -1,5 +1,7 @@
 #include "imdp/msi/Handle.h"
 
+#include "imdp/msi/InstallerString.h"
+
 #include <fstream>
 
 namespace imdp {
@@ -39,19 +41,11 @@ CRecord CRecord::Create(UINT fields)
 
 std::wstring CRecord::GetString() const
 {
-    wchar_t empty[1] = {L'\0'};
-    DWORD length = 0;
-    UINT result = MsiRecordGetStringW(Get(), 1, empty, &length);
-    if (result == ERROR_SUCCESS)
-        return std::wstring();
-    if (result != ERROR_MORE_DATA)
-        throw msi_error("MsiRecordGetString failed", result);
-    std::vector<wchar_t> buffer(length + 1, L'\0');
-    length += 1;
-    result = MsiRecordGetStringW(Get(), 1, buffer.data(), &length);
-    if (result != ERROR_SUCCESS)
-        throw msi_error("MsiRecordGetString failed", result);
-    return std::wstring(buffer.data(), length);
+    const InstallerString text =
+        ReadInstallerString([this](wchar_t* buffer, DWORD* length) { return MsiRecordGetStringW(Get(), 1, buffer, length); });
+    if (text.answer != ERROR_SUCCESS)
+        throw msi_error("MsiRecordGetString failed", text.answer);
+    return text.value;
 }
 
 void CRecord::SetString(UINT field, const std::wstring& value)
